@@ -1,0 +1,51 @@
+#include "generator/stream/MMAllocator.h"
+
+TMMAllocator::~TMMAllocator() {
+    FreeAll();
+}
+
+void* TMMAllocator::Take(Entry& entry) {
+    entry.inUse = 1;
+    return entry.block;
+}
+
+void* TMMAllocator::Acquire(unsigned flags, size_t bytes) {
+    TLock guard(lock_);
+    for (Entry& entry : entries_) {
+        if (entry.inUse == 0 && entry.block && entry.size == bytes) {
+            return Take(entry);
+        }
+    }
+    for (Entry& entry : entries_) {
+        if (entry.inUse == 0 && entry.block && entry.size >= bytes) {
+            return Take(entry);
+        }
+    }
+    void* block = GlobalAlloc(flags | GMEM_ZEROINIT, bytes);
+    entries_.push_back(Entry{block, bytes, 1});
+    return block;
+}
+
+void TMMAllocator::Release(void*& block) {
+    if (!block) {
+        return;
+    }
+    TLock guard(lock_);
+    for (Entry& entry : entries_) {
+        if (entry.block == block) {
+            --entry.inUse;
+            block = nullptr;
+            return;
+        }
+    }
+}
+
+void TMMAllocator::FreeAll() {
+    TLock guard(lock_);
+    while (!entries_.empty()) {
+        if (entries_.back().block) {
+            GlobalFree(entries_.back().block);
+        }
+        entries_.pop_back();
+    }
+}

@@ -3,8 +3,9 @@
 // the sample data.
 #pragma once
 
-#include <mmsystem.h>
 #include <windows.h>
+
+#include <mmsystem.h>
 
 #include <cstddef>
 #include <cstdint>

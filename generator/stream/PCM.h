@@ -4,8 +4,9 @@
 // and buffer sizes all depend on it.
 #pragma once
 
-#include <mmreg.h>
 #include <windows.h>
+
+#include <mmreg.h>
 
 #include <cstdint>
 #include <cstdlib>

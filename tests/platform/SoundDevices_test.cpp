@@ -1,6 +1,7 @@
 // Proves that the test machine really offers what the device tests rely on: Wine reaches a
 // sound server that has at least one playback and one recording device.
 #include <windows.h>
+
 #include <mmsystem.h>
 
 #include <gtest/gtest.h>

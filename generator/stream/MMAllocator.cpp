@@ -21,7 +21,9 @@ void* TMMAllocator::Acquire(unsigned flags, size_t bytes) {
             return Take(entry);
         }
     }
-    void* block = GlobalAlloc(flags | GMEM_ZEROINIT, bytes);
+    // Blocks are handed out as pointers, so they are always fixed memory (for fixed memory the
+    // handle is the pointer); devices pass GHND and get zero-filled blocks either way.
+    void* block = GlobalAlloc((flags & ~GMEM_MOVEABLE) | GMEM_ZEROINIT, bytes);
     entries_.push_back(Entry{block, bytes, 1});
     return block;
 }

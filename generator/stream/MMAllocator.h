@@ -15,7 +15,7 @@ public:
     TMMAllocator& operator=(const TMMAllocator&) = delete;
 
     // Returns a zero-filled block of at least `bytes` (a reused one is not cleared again), or
-    // nullptr when the system allocation fails. `flags` go to GlobalAlloc for new blocks.
+    // nullptr when the system allocation fails. `flags` are GlobalAlloc flags for new blocks.
     void* Acquire(unsigned flags, size_t bytes);
     // Marks the block free and clears the caller's pointer; unknown pointers are left alone.
     void Release(void*& block);

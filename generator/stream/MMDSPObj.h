@@ -148,7 +148,9 @@ enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest,
 int WindowsThreadPriority(TThreadPriority priority);
 
 // Base of the devices' worker threads. Every instance is listed process-wide so that
-// RunInMainThread can tell a device thread from any other.
+// RunInMainThread can tell a device thread from any other. A derived class wakes its Execute
+// (sets its own events) and calls TerminateAndWait in its destructor: the base destructor
+// runs after the derived part, and so Execute, is gone.
 class TMMDSPThread {
 public:
     TMMDSPThread();

@@ -1,11 +1,11 @@
 // RealFFT for n = 16384 against FFTW's single-precision real-to-complex transform of the same
 // length (FFTW_ESTIMATE and FFTW_MEASURE plans), measured in the same run.
+#include "bench/fft/Timing.h"
 #include "generator/analysis/MMFFT.h"
 
 #include <fftw3.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -17,30 +17,13 @@ namespace {
 const int kExponent = 14;
 const int kLength = 1 << kExponent;
 
-// Microseconds per call: the best average over several batches, so that a busy moment of the
-// machine does not count.
-template <class Work> double MicrosecondsPerCall(Work work) {
-    const int kBatches = 15, kCalls = 300;
-    double best = 1e30;
-    for (int batch = 0; batch < kBatches; ++batch) {
-        const auto start = std::chrono::steady_clock::now();
-        for (int call = 0; call < kCalls; ++call) {
-            work();
-        }
-        const std::chrono::duration<double, std::micro> spent =
-            std::chrono::steady_clock::now() - start;
-        best = std::min(best, spent.count() / kCalls);
-    }
-    return best;
-}
-
 double FFTWMicroseconds(unsigned flags, const std::vector<float>& input,
                         std::vector<float>& spectrum) {
     float* in = fftwf_alloc_real(kLength);
     fftwf_complex* out = fftwf_alloc_complex(kLength / 2 + 1);
     fftwf_plan plan = fftwf_plan_dft_r2c_1d(kLength, in, out, flags);
     std::copy(input.begin(), input.end(), in);
-    const double us = MicrosecondsPerCall([&] { fftwf_execute(plan); });
+    const double us = MicrosecondsPerCall(300, [&] { fftwf_execute(plan); });
     spectrum.assign(reinterpret_cast<float*>(out), reinterpret_cast<float*>(out) + kLength);
     fftwf_destroy_plan(plan);
     fftwf_free(out);
@@ -75,8 +58,8 @@ int main() {
     // The transform works in place, so every call starts from a fresh copy of the input; the
     // copy alone is timed and taken off.
     const double copyUs = MicrosecondsPerCall(
-        [&] { std::memcpy(work.data(), input.data(), sizeof(float) * kLength); });
-    const double withCopyUs = MicrosecondsPerCall([&] {
+        300, [&] { std::memcpy(work.data(), input.data(), sizeof(float) * kLength); });
+    const double withCopyUs = MicrosecondsPerCall(300, [&] {
         std::memcpy(work.data(), input.data(), sizeof(float) * kLength);
         RealFFT(plan, work.data());
     });

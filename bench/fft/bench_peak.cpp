@@ -1,34 +1,19 @@
 // In the Windows build that ships: RealFFT for n = 16384, and the detector's cost for one
 // 8192-byte buffer of 16-bit stereo at FFTLength 16384, the main window's setting, as a share
 // of the time that buffer takes to play.
+#include "bench/fft/Timing.h"
+
 #include <windows.h>
 
 #include "generator/analysis/MMPeak.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
 namespace {
-
-// Microseconds per call: the best average over several batches.
-template <class Work> double MicrosecondsPerCall(Work work) {
-    const int kBatches = 15, kCalls = 100;
-    double best = 1e30;
-    for (int batch = 0; batch < kBatches; ++batch) {
-        const auto start = std::chrono::steady_clock::now();
-        for (int call = 0; call < kCalls; ++call) {
-            work();
-        }
-        const std::chrono::duration<double, std::micro> spent =
-            std::chrono::steady_clock::now() - start;
-        best = std::min(best, spent.count() / kCalls);
-    }
-    return best;
-}
 
 double RealFFTMicroseconds() {
     const int kExponent = 14;
@@ -37,8 +22,8 @@ double RealFFTMicroseconds() {
         input[i] = static_cast<float>(std::sin(0.1 * static_cast<double>(i)));
     }
     TFFTPlan* plan = CreateFFTPlan(kExponent);
-    const double copyUs = MicrosecondsPerCall([&] { work = input; });
-    const double withCopyUs = MicrosecondsPerCall([&] {
+    const double copyUs = MicrosecondsPerCall(100, [&] { work = input; });
+    const double withCopyUs = MicrosecondsPerCall(100, [&] {
         work = input;
         RealFFT(plan, work.data());
     });
@@ -73,7 +58,7 @@ int main() {
     detector.Open();
     detector.Start();
 
-    const double bestUs = MicrosecondsPerCall([&] { detector.BufferReady(&record->Header); });
+    const double bestUs = MicrosecondsPerCall(100, [&] { detector.BufferReady(&record->Header); });
     const double playUs = 1e6 * kBytes / format.nAvgBytesPerSec;
     std::printf("peak_buffer_time: %.1f us\n", bestUs);
     std::printf("peak_buffer_play_time: %.2f ms\n", playUs / 1000);

@@ -12,6 +12,8 @@ if(WIN32)
     add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
     # Statically linked so that each .exe runs without the toolchain's DLLs.
     add_link_options(-static -static-libgcc -static-libstdc++)
+    # Whoever finds zlib first fixes the cached choice: it must be the static library.
+    set(ZLIB_USE_STATIC_LIBS ON)
 else()
     option(SW_SANITIZE "Build the native targets with address and undefined-behaviour sanitizers" ON)
     if(SW_SANITIZE)

@@ -51,3 +51,12 @@ void TMMAllocator::FreeAll() {
         entries_.pop_back();
     }
 }
+
+int TMMAllocator::BlocksInUse() const {
+    TLock guard(lock_);
+    int inUse = 0;
+    for (const Entry& entry : entries_) {
+        inUse += entry.inUse;
+    }
+    return inUse;
+}

@@ -21,6 +21,8 @@ public:
     void Release(void*& block);
     // Returns every block to the system, whatever is still in use.
     void FreeAll();
+    // Blocks handed out and not released yet.
+    int BlocksInUse() const;
 
 private:
     struct Entry {
@@ -30,7 +32,7 @@ private:
     };
     void* Take(Entry& entry);
 
-    TCriticalSection lock_;
+    mutable TCriticalSection lock_;
     // Guarded by lock_: Acquire runs on the main thread while a device thread or driver
     // callback may Release.
     std::vector<Entry> entries_;

@@ -107,8 +107,8 @@ private:
 // it owns, from the top (or the next device above) down to the next device below.
 class TMMCustomSoundComponent : public TMMDSPComponent {
 public:
-    static const int MapperId = -1;
-    static const int InvalidId = -2;
+    static constexpr int MapperId = -1;
+    static constexpr int InvalidId = -2;
 
     using TMMDSPComponent::TMMDSPComponent;
 

@@ -34,7 +34,7 @@ sw_install_deps() {
     fi
     sw_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
     # shellcheck disable=SC2086
-    sw_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    sw_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
         $missing >/dev/null
 }
 

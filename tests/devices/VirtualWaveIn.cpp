@@ -24,19 +24,15 @@ void TVirtualWaveIn::Reset() {
     sendCloseNotification = true;
     positionInBytesOnly = false;
     msPerBuffer = 2;
-    failures_.clear();
-    calls_.clear();
+    script_.Clear();
 }
 
 void TVirtualWaveIn::Fail(TWaveInCall call, MMRESULT code, int successes) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    failures_[call] = Failure{code, successes};
+    script_.Fail(call, code, successes);
 }
 
 int TVirtualWaveIn::Calls(TWaveInCall call) const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const auto it = calls_.find(call);
-    return it == calls_.end() ? 0 : it->second;
+    return script_.Calls(call);
 }
 
 bool TVirtualWaveIn::IsOpen() const {
@@ -70,17 +66,7 @@ uint64_t TVirtualWaveIn::BytesRecorded() const {
 }
 
 MMRESULT TVirtualWaveIn::Enter(TWaveInCall call) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    ++calls_[call];
-    const auto it = failures_.find(call);
-    if (it == failures_.end()) {
-        return MMSYSERR_NOERROR;
-    }
-    if (it->second.successesLeft > 0) {
-        --it->second.successesLeft;
-        return MMSYSERR_NOERROR;
-    }
-    return it->second.code;
+    return script_.Enter(call);
 }
 
 bool TVirtualWaveIn::ValidHandle(HWAVEIN handle) const {

@@ -13,6 +13,7 @@
 #include <mmsystem.h>
 
 #include "generator/devices/MMWavIn.h"
+#include "tests/devices/ScriptedCalls.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -78,10 +79,6 @@ public:
     uint64_t BytesRecorded() const;
 
 private:
-    struct Failure {
-        MMRESULT code;
-        int successesLeft;
-    };
     struct Notify {
         UINT message;
         WAVEHDR* header;
@@ -119,8 +116,7 @@ private:
     std::thread thread_;
     DWORD threadId_ = 0;
 
-    std::map<TWaveInCall, Failure> failures_;
-    std::map<TWaveInCall, int> calls_;
+    TScriptedCalls<TWaveInCall> script_;
     std::deque<Notify> pending_;
     uint64_t pushedCount_ = 0;
     uint64_t deliveredCount_ = 0;

@@ -26,8 +26,7 @@ void TVirtualWaveOut::Reset() {
     sendCloseNotification = true;
     positionInBytesOnly = false;
     msPerBuffer = 2;
-    failures_.clear();
-    calls_.clear();
+    script_.Clear();
     open_ = false;
     paused_ = false;
     completeRequests_ = 0;
@@ -36,13 +35,11 @@ void TVirtualWaveOut::Reset() {
 }
 
 void TVirtualWaveOut::Fail(TWaveOutCall call, MMRESULT code, int successes) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    failures_[call] = Failure{code, successes};
+    script_.Fail(call, code, successes);
 }
 
 void TVirtualWaveOut::Heal(TWaveOutCall call) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    failures_.erase(call);
+    script_.Heal(call);
 }
 
 void TVirtualWaveOut::Complete(int count) {
@@ -52,9 +49,7 @@ void TVirtualWaveOut::Complete(int count) {
 }
 
 int TVirtualWaveOut::Calls(TWaveOutCall call) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = calls_.find(call);
-    return found == calls_.end() ? 0 : found->second;
+    return script_.Calls(call);
 }
 
 bool TVirtualWaveOut::IsOpen() const {
@@ -78,17 +73,7 @@ DWORD TVirtualWaveOut::LastOpenFlags() const {
 }
 
 MMRESULT TVirtualWaveOut::Enter(TWaveOutCall call) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++calls_[call];
-    auto found = failures_.find(call);
-    if (found == failures_.end()) {
-        return MMSYSERR_NOERROR;
-    }
-    if (found->second.successesLeft > 0) {
-        --found->second.successesLeft;
-        return MMSYSERR_NOERROR;
-    }
-    return found->second.code;
+    return script_.Enter(call);
 }
 
 void TVirtualWaveOut::Deliver(const Notify& notify) {

@@ -11,6 +11,7 @@
 #include <mmsystem.h>
 
 #include "generator/devices/MMWavOut.h"
+#include "tests/devices/ScriptedCalls.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -67,10 +68,6 @@ public:
     DWORD LastOpenFlags() const;
 
 private:
-    struct Failure {
-        MMRESULT code;
-        int successesLeft;
-    };
     struct Notify {
         UINT message;
         WAVEHDR* header;
@@ -102,8 +99,7 @@ private:
     // a done handler may call the driver again.
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::map<TWaveOutCall, Failure> failures_;
-    std::map<TWaveOutCall, int> calls_;
+    TScriptedCalls<TWaveOutCall> script_;
     bool open_ = false;
     bool paused_ = false;
     bool playerStop_ = false;

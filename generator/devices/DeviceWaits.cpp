@@ -32,3 +32,9 @@ bool WaitTicks(TNotifyRoute route, int ticks, const std::function<bool()>& done)
     }
     return done();
 }
+
+void SentMessagesTick() {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, kDeviceTickMs, QS_SENDMESSAGE);
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}

@@ -16,3 +16,8 @@ bool WaitTicks(TNotifyRoute route, int ticks, const std::function<bool()>& done)
 // Dispatches the calling thread's messages for up to `ms` milliseconds, or until `done`
 // (when given) is true after a message.
 void ProcessMessagesFor(DWORD ms, const std::function<bool()>& done = nullptr);
+
+// Waits one tick while still running messages sent to the calling thread: a servicing thread
+// that hands work to the main thread (RunInMainThread) must not stall a main thread that waits
+// for it.
+void SentMessagesTick();

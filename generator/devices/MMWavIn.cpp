@@ -51,14 +51,6 @@ int64_t MulDivRound64(int64_t a, int64_t b, int64_t c) {
     return product / c + (2 * (product % c)) / c;
 }
 
-// The calling thread waits a tick but still runs messages sent to it: a servicing thread that
-// hands work to the main thread (RunInMainThread) must not stall a main thread waiting for it.
-void SentMessagesTick() {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, kDeviceTickMs, QS_SENDMESSAGE);
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-}
-
 } // namespace
 
 // --- the input thread -----------------------------------------------------------------------

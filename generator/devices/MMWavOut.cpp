@@ -706,9 +706,7 @@ void TMMWaveOut::WaitForHandlerOnOtherThread() {
         return;
     }
     for (int i = 0; i < kStateTicks && callbacks_ > 0; ++i) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, kDeviceTickMs, QS_SENDMESSAGE);
-        MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        SentMessagesTick();
     }
 }
 
